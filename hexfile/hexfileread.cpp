@@ -1,0 +1,1 @@
+// hexfileread: to be written

@@ -1,0 +1,1 @@
+// hexfilewrite: to be written

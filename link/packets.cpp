@@ -1,0 +1,1 @@
+// packets: to be written

@@ -1,0 +1,1 @@
+// picprocs: to be written

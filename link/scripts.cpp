@@ -1,0 +1,1 @@
+// scripts: to be written

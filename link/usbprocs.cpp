@@ -1,0 +1,1 @@
+// usbprocs: to be written

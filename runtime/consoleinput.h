@@ -1,0 +1,21 @@
+// Console integer input, shared by every prompt of the console programs.
+#pragma once
+#include <cstdint>
+#include <istream>
+#include <string>
+
+namespace consoleinput {
+
+// Reads one integer: blanks, control characters and empty lines before it are
+// skipped; at end of input the value is 0. The token runs to the next blank or
+// control character (at most 32 characters) and is either an optional sign and
+// decimal digits within the signed 32-bit range, or "$" and hexadecimal digits
+// taken as a 32-bit pattern (at most 8 significant). The rest of the line is
+// read and discarded. Anything else raises "Invalid numeric input".
+int32_t readinteger(std::istream &in);
+
+// Reads one whole line (without its line end). False at end of input with
+// nothing read.
+bool readline(std::istream &in, std::string &line);
+
+}  // namespace consoleinput
