@@ -2,11 +2,10 @@
 #pragma once
 #include <cstdint>
 #include <istream>
-#include <vector>
+
+#include "bytestring.h"
 
 namespace picprocs {
-
-using bytestring = std::vector<uint8_t>;
 
 // The two programs differ in two ways, chosen once at start-up by main:
 // benchdial's setvpp reports a failure instead of raising it, and benchdial's

@@ -1,0 +1,1 @@
+// outputfile: to be written
