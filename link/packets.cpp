@@ -84,7 +84,8 @@ void addpanelwrite(script &s, uint8_t op, int32_t address, const uint8_t *data, 
     }
     put(s, op);
     putaddress(s, address);
-    if (count > 0) std::memcpy(&s.bytes[static_cast<size_t>(s.length)], data, static_cast<size_t>(count));
+    if (count > 0)
+        std::memcpy(&s.bytes[static_cast<size_t>(s.length)], data, static_cast<size_t>(count));
     s.length += count;
 }
 

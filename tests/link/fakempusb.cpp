@@ -179,7 +179,8 @@ uint32_t _MPUSBRead(int32_t handle, void *data, uint32_t length, uint32_t *recei
     }
     // Like the library: the whole reply arrives, at most `length` bytes are
     // copied, and the real count is reported.
-    std::memcpy(data, e.reply.data(), std::min<size_t>(length, e.reply.size()));
+    const size_t copied = std::min<size_t>(length, e.reply.size());
+    if (copied > 0) std::memcpy(data, e.reply.data(), copied);
     *received = static_cast<uint32_t>(e.reply.size());
     return 1;
 }

@@ -49,7 +49,9 @@ struct opcase {
     uint8_t op;
 };
 
-void PrintTo(const opcase &c, std::ostream *os) { *os << c.n << "x" << c.b << (c.lastgroup ? " last" : " more"); }
+void PrintTo(const opcase &c, std::ostream *os) {
+    *os << c.n << "x" << c.b << (c.lastgroup ? " last" : " more");
+}
 
 class panelwriteoptable : public testing::TestWithParam<opcase> {};
 
