@@ -4,6 +4,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
 #include <memory>
 #include <sys/stat.h>
 
@@ -23,11 +24,11 @@ constexpr size_t maxrecordbytes = maxrecordtext / 2;
 
 constexpr uint32_t configaddress = 0x300000;
 
-// Value of each character as a hex digit. Any other character counts as 0:
-// the decoding reports nothing, and the checksum and length tests judge the
-// record that holds it.
+// Value of each character as a hex digit; notdigit marks every other one.
+constexpr uint8_t notdigit = 0x10;
 constexpr std::array<uint8_t, 256> digitvalues = [] {
     std::array<uint8_t, 256> v{};
+    v.fill(notdigit);
     for (int c = '0'; c <= '9'; ++c) v[c] = static_cast<uint8_t>(c - '0');
     for (int c = 'A'; c <= 'F'; ++c) v[c] = static_cast<uint8_t>(c - 'A' + 10);
     for (int c = 'a'; c <= 'f'; ++c) v[c] = static_cast<uint8_t>(c - 'a' + 10);
@@ -35,13 +36,18 @@ constexpr std::array<uint8_t, 256> digitvalues = [] {
 }();
 
 // Decodes pairs of characters into out (room for text.size() / 2 bytes) and
-// returns the number of bytes; an odd last character is left out.
-size_t decode(std::string_view text, uint8_t *out) {
+// returns the number of bytes; an odd last character is left out. A character
+// that is no hex digit counts as 0 and sets clean to false.
+size_t decode(std::string_view text, uint8_t *out, bool &clean) {
     size_t n = text.size() / 2;
+    uint8_t marks = 0;
     for (size_t i = 0; i < n; ++i) {
-        out[i] = static_cast<uint8_t>(digitvalues[static_cast<uint8_t>(text[2 * i])] * 16 +
-                                      digitvalues[static_cast<uint8_t>(text[2 * i + 1])]);
+        uint8_t high = digitvalues[static_cast<uint8_t>(text[2 * i])];
+        uint8_t low = digitvalues[static_cast<uint8_t>(text[2 * i + 1])];
+        marks |= high | low;
+        out[i] = static_cast<uint8_t>((high & 0x0F) << 4 | (low & 0x0F));
     }
+    clean = (marks & notdigit) == 0;
     return n;
 }
 
@@ -65,11 +71,14 @@ bool handleline(std::string_view line) {
     std::string_view text = line.substr(1, maxrecordtext);
 
     std::array<uint8_t, maxrecordbytes> record;
-    size_t length = decode(text, record.data());
+    bool clean;
+    size_t length = decode(text, record.data(), clean);
 
+    // A record holding a character that is no hex digit is damaged whatever
+    // its sum comes to: it fails the checksum test.
     uint8_t sum = 0;
     for (size_t i = 0; i < length; ++i) sum = static_cast<uint8_t>(sum + record[i]);
-    if (sum != 0) runerror::fail("checksum failure");
+    if (sum != 0 || !clean) runerror::fail("checksum failure");
     if (length == 0 || length != size_t{record[0]} + 5) runerror::fail("lengths don't match");
 
     size_t count = record[0];
@@ -126,11 +135,22 @@ void readrecords(FILE *f) {
     runerror::fail("end of file without an end-of-file record");
 }
 
+// The reason a file could not be opened: a missing folder on the way is an
+// invalid name rather than a missing file.
+int openerror(const std::string &filename, int err) {
+    if (err != ENOENT) return err;
+    std::filesystem::path folder = std::filesystem::path(filename).parent_path();
+    std::error_code ec;
+    if (!folder.empty() && !std::filesystem::exists(folder, ec)) return ENOTDIR;
+    return err;
+}
+
 }  // namespace
 
 bytestring hextobytes(std::string_view text) {
     bytestring bytes(text.size() / 2);
-    decode(text, bytes.data());
+    bool clean;
+    decode(text, bytes.data(), clean);
     return bytes;
 }
 
@@ -141,7 +161,7 @@ void loadhexfile(const std::string &filename) {
         file.reset(stdin);
     } else {
         file.reset(std::fopen(filename.c_str(), "rb"));
-        if (!file) runerror::failio(runerror::iomessage(errno));
+        if (!file) runerror::failio(runerror::iomessage(openerror(filename, errno)));
         struct stat st;
         // A folder opens for reading here but is no file: refused as the
         // access that it is.
