@@ -6,6 +6,8 @@
 // one programmer share a single libusb device handle; its pipes also share
 // the claim of interface 0, which is released, and the device closed, when
 // the last handle of that programmer closes.
+//
+// Single-threaded, like the programs that call it: no locks.
 #include <libusb.h>
 
 #include <algorithm>
@@ -174,15 +176,14 @@ bool claim(openeddevice &device) {
     return true;
 }
 
-// The lowest free handle number, like file descriptors.
+// Handle numbers count up and are never given out twice, so that closing a
+// handle a second time cannot close somebody else's pipe.
 int32_t addpipe(std::shared_ptr<openeddevice> device, pipekind kind) {
-    auto slot = std::find_if(pipes.begin(), pipes.end(), [](const pipehandle &p) { return !p.device; });
-    if (slot == pipes.end()) {
-        slot = pipes.insert(pipes.end(), pipehandle{});
+    if (pipes.size() >= size_t(INT32_MAX)) {
+        return -1;
     }
-    slot->device = std::move(device);
-    slot->kind = kind;
-    return int32_t(slot - pipes.begin());
+    pipes.push_back({std::move(device), kind});
+    return int32_t(pipes.size() - 1);
 }
 
 pipehandle *openhandle(int32_t handle) {

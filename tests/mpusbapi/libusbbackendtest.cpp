@@ -13,6 +13,8 @@
 #include <thread>
 #include <vector>
 
+#include <unistd.h>
+
 #include "backend.h"
 #include "deniedopen.h"
 #include "fakeprogrammer.h"
@@ -29,9 +31,17 @@ const char *const endpoint = "\\MCHP_EP1";
 constexpr uint32_t shorttimeout = 100;  // ms: keeps the time-out cases quick
 constexpr uint32_t timeout = 1000;
 
-// The bench backend is chosen when MPUSBAPI_SIM is set; these tests are about
-// the other one. Cleared before anything runs, while the process is single.
-const bool simulatorunset = [] { return unsetenv("MPUSBAPI_SIM") == 0; }();
+// Set before anything runs, while the process has one thread:
+// - the bench backend is chosen when MPUSBAPI_SIM is set; these tests are
+//   about the other one;
+// - every test makes and removes a testbed, a tree of small files: in memory
+//   that costs a tenth of what it costs on disk.
+const bool environmentready = [] {
+    if (std::getenv("TMPDIR") == nullptr && access("/dev/shm", W_OK) == 0) {
+        setenv("TMPDIR", "/dev/shm", 1);
+    }
+    return unsetenv("MPUSBAPI_SIM") == 0;
+}();
 
 struct pipes {
     int32_t out;
@@ -83,7 +93,7 @@ protected:
     std::unique_ptr<usbbus::bus> bus;
 
     void SetUp() override {
-        ASSERT_TRUE(simulatorunset);
+        ASSERT_TRUE(environmentready);
         bus = std::make_unique<usbbus::bus>();
         if (!usbbus::mocked()) {
             GTEST_SKIP() << "needs umockdev: run under umockdev-wrapper";
@@ -427,31 +437,37 @@ TEST_F(libusbbackend, TheLastPipeToCloseReleasesAndClosesTheDevice) {
 }
 
 TEST_F(libusbbackend, ClosedAndInvalidHandlesAreHarmless) {
-    plug();
-    pipes p = openpipes(0);
-    ASSERT_GE(p.out, 0);
-    ASSERT_GE(p.in, 0);
-    closepipes(p);
+    fakeprogrammer::device &d = plug();
+    pipes first = openpipes(0);
+    ASSERT_GE(first.out, 0);
+    ASSERT_GE(first.in, 0);
+    closepipes(first);
+    pipes second = openpipes(0);
+    ASSERT_GE(second.out, 0);
+    ASSERT_GE(second.in, 0);
 
-    EXPECT_EQ(_MPUSBClose(p.out), 0u);
-    EXPECT_EQ(_MPUSBClose(-1), 0u);
-    EXPECT_EQ(_MPUSBClose(-1), 0u);
-    EXPECT_EQ(_MPUSBClose(1000), 0u);
+    // Stale handles closed again, and -1 twice, as the link does after a lost device.
+    for (int32_t handle : {first.out, first.in, int32_t(-1), int32_t(-1), int32_t(1000)}) {
+        _MPUSBClose(handle);
+    }
+    fakeprogrammer::expect(d, {{0x50}, {0x50, 0x02, 0x00, 0x01}});
+    EXPECT_EQ(roundtrip(second, {0x50}, 4), "50 02 00 01") << "a stale close hit a live pipe";
 
     uint8_t byte = 0x50;
     uint32_t count = 0;
-    for (int32_t handle : {p.out, int32_t(-1), int32_t(1000)}) {
+    for (int32_t handle : {first.out, int32_t(-1), int32_t(1000)}) {
         SCOPED_TRACE("handle " + std::to_string(handle));
         errno = 0;
         EXPECT_EQ(_MPUSBWrite(handle, &byte, 1, &count, timeout), 0u);
         EXPECT_EQ(errno, ENXIO);
     }
-    for (int32_t handle : {p.in, int32_t(-1), int32_t(1000)}) {
+    for (int32_t handle : {first.in, int32_t(-1), int32_t(1000)}) {
         SCOPED_TRACE("handle " + std::to_string(handle));
         errno = 0;
         EXPECT_EQ(_MPUSBRead(handle, &byte, 1, &count, timeout), 0u);
         EXPECT_EQ(errno, ENXIO);
     }
+    closepipes(second);
 }
 
 TEST_F(libusbbackend, TwoRunsBackToBackEachFindTheDeviceFree) {
@@ -465,8 +481,6 @@ TEST_F(libusbbackend, TwoRunsBackToBackEachFindTheDeviceFree) {
         pipes p = openpipes(0);
         ASSERT_GE(p.out, 0);
         ASSERT_GE(p.in, 0);
-        EXPECT_LT(p.out, 16) << "handles are small numbers";
-        EXPECT_LT(p.in, 16) << "handles are small numbers";
         EXPECT_EQ(roundtrip(p, {0x50}, 4), "50 02 00 01");
         closepipes(p);
         EXPECT_FALSE(fakeprogrammer::claimed(d));
