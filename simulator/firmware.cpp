@@ -175,7 +175,7 @@ size_t expectedreply(const uint8_t *packet, size_t length) {
     if (length < 2 || length > maxpacket) return 0;
     switch (packet[0]) {
     case cmdversion: case cmdcomms: return length == 2 ? 8 : 0;
-    case cmdvpp: return length == 2 ? 1 : 0;
+    case cmdvpp: return length == 2 && packet[1] <= 1 ? 1 : 0;
     case cmdscript: {
         std::vector<step> steps;
         size_t reads = 0;
