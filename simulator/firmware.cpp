@@ -84,9 +84,6 @@ std::string parsescript(const uint8_t *packet, size_t length, std::vector<step> 
             return where + ": instruction " + hex4(wordat(operand)) + " is not one the chip model knows";
         if (op == operasehold && wordat(operand) != 0)
             return where + ": erasehold word " + hex4(wordat(operand)) + ", not 0000";
-        if ((op == opsettableptr || ispanelwrite(op)) && operand[0] > 0x3F)
-            return where + ": address " + hex2(operand[0]) + hex2(operand[1]) + hex2(operand[2]) +
-                   " beyond the 22-bit table pointer";
         if (op == optablereadpostinc) ++reads;
         steps.push_back({op, operand});
         at += 1 + static_cast<size_t>(size);
@@ -153,7 +150,14 @@ outcome runscript(const benchconfig::programmer &p, chipmemory::chip &c, const u
         case optablewritestart: picmodel::tablewrite(t, wordat(s.operand), picmodel::writemode::start); break;
         case optablereadpostinc: out.reply[r++] = picmodel::tablereadpostinc(t); break;
         case operasehold: picmodel::erasehold(t); break;
-        case opsettableptr: picmodel::settableptr(t, addressat(s.operand)); break;
+        case opsettableptr:
+            // The firmware loads TBLPTRU with the whole upper byte; the chip
+            // keeps its low 6 bits, as a user-typed location may need.
+            if (s.operand[0] > 0x3F)
+                out.notes.push_back("address " + hex2(s.operand[0]) + hex2(s.operand[1]) + hex2(s.operand[2]) +
+                                    " beyond 22 bits: the table pointer keeps the low 22");
+            picmodel::settableptr(t, addressat(s.operand));
+            break;
         case opprogramhold: break;  // programming already completed with the write that started it
         case opconfigwrite:
             if (!configwrite(t, s.operand, out.violation)) {
