@@ -7,6 +7,7 @@ picwren_packages=(
   libgtest-dev googletest
   umockdev libumockdev-dev
   srecord gputils tmux
+  clang libclang-rt-14-dev
 )
 picwren_missing=()
 for p in "${picwren_packages[@]}"; do

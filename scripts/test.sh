@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # The whole test suite: a warnings-as-errors build and an address +
-# undefined-behaviour sanitizer build, each run through CTest.
+# undefined-behaviour sanitizer build, each run through CTest; then the
+# bounded fuzz runs (scripts/fuzz.sh).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 source scripts/deps.sh
@@ -13,3 +14,5 @@ cmake --build build -j"$jobs"
 cmake -S . -B build-sanitize -DPICWREN_WERROR=ON -DPICWREN_SANITIZE=ON -DCMAKE_BUILD_TYPE=Debug >/dev/null
 cmake --build build-sanitize -j"$jobs"
 (cd build-sanitize && ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 ctest --output-on-failure -j"$jobs")
+
+bash scripts/fuzz.sh

@@ -91,7 +91,11 @@ bool parseprogrammer(const inisection &s, uint32_t instance, const std::string &
     } given;
     uint16_t deviceid = 0;
 
-    for (const auto &[rawkey, value] : s.keys) {
+    for (const auto &entry : s.keys) {
+        // Named references rather than a structured binding: the lambda below
+        // captures them, which older clang cannot do with bindings.
+        const std::string &rawkey = entry.first;
+        const std::string &value = entry.second;
         const std::string key = lower(rawkey);
         auto bad = [&](const char *what) {
             error = "[" + s.name + "] " + rawkey + " = " + value + ": " + what;
