@@ -115,6 +115,7 @@ std::vector<packet> packetsof(const std::vector<std::string> &out) {
 // The program's view of the link in a run with one fault: which packets were
 // sent (in the trace), and which reached the chip.
 struct linkmodel {
+    linkmodel(uint32_t ordinal, faultkind k) : faultordinal(ordinal), kind(k) {}
     uint32_t faultordinal;
     faultkind kind;
     bool alive = true;
@@ -277,7 +278,9 @@ void checkrun(const benchresult &r, uint32_t faultordinal) {
             EXPECT_EQ(t.ordinal, faultordinal);
         }
     }
-    if (faultordinal > 0) EXPECT_EQ(faults, 1) << "the fault was not served";
+    if (faultordinal > 0) {
+        EXPECT_EQ(faults, 1) << "the fault was not served";
+    }
 }
 
 // --- flashwren -------------------------------------------------------------
@@ -321,7 +324,7 @@ struct flashexpectation {
 
 // The outcome of a flashwren run on `p` with one fault (ordinal 0: none).
 flashexpectation expectflash(const benchpart &p, const flashbaseline &b, uint32_t ordinal, faultkind kind) {
-    linkmodel link{ordinal, kind};
+    linkmodel link(ordinal, kind);
     flashexpectation e;
     std::string &out = link.out;
     const std::string fail = std::string(usbfailed) + "\n";
@@ -341,21 +344,32 @@ flashexpectation expectflash(const benchpart &p, const flashbaseline &b, uint32_
     auto finish = [&]() {
         e.out = out;
         e.sent = link.sent;
-        // The chip: erased when the erase arrived, then every delivered
-        // group ANDed in, the configuration replaced when it arrived.
+        // The chip: erased when the erase arrived, then the bytes of every
+        // group whose closing write arrived ANDed in (a chunk that only loads
+        // the write buffers, op 7x, is programmed by the group's closing
+        // write, op 5x, or not at all), the configuration replaced when it
+        // arrived.
         bool erased = false, configured = false;
         std::vector<bool> written(b.written.flash.size(), false);
+        std::vector<uint32_t> loaded;  // chunk bytes waiting in the write buffers
+        int64_t loadedgroup = -1;
         for (size_t i : link.delivered) {
             if (i == SIZE_MAX) continue;
             const packet &pk = b.packets[i];
             if (pk.what == role::erase) erased = true;
             if (pk.what == role::config) configured = true;
-            if (pk.what == role::group) {
-                const uint8_t op = pk.bytes[24];
-                const uint32_t n = 1u << ((op >> 2) & 3), bytes = 8u << (op & 3);
-                const uint32_t address = uint32_t{pk.bytes[25]} << 16 | pk.bytes[26] << 8 | pk.bytes[27];
-                for (uint32_t panel = 0; panel < n; ++panel)
-                    for (uint32_t j = 0; j < bytes; ++j) written[address + panel * p.panelsize + j] = true;
+            if (pk.what != role::group) continue;
+            const uint8_t op = pk.bytes[24];
+            const uint32_t n = 1u << ((op >> 2) & 3), bytes = 8u << (op & 3);
+            const uint32_t address = uint32_t{pk.bytes[25]} << 16 | pk.bytes[26] << 8 | pk.bytes[27];
+            const int64_t group = address / p.groupbytes;
+            if (group != loadedgroup) loaded.clear();  // a new group's chunks take the buffers over
+            loadedgroup = group;
+            for (uint32_t panel = 0; panel < n; ++panel)
+                for (uint32_t j = 0; j < bytes; ++j) loaded.push_back(address + panel * p.panelsize + j);
+            if ((op & 0xF0) == 0x50) {
+                for (uint32_t a : loaded) written[a] = true;
+                loaded.clear();
             }
         }
         const benchrun::chipcontent &base = erased ? b.bench.erased : b.bench.before;
@@ -484,7 +498,7 @@ struct dumpexpectation {
 };
 
 dumpexpectation expectdump(const dumpbaseline &b, uint32_t ordinal, faultkind kind) {
-    linkmodel link{ordinal, kind};
+    linkmodel link(ordinal, kind);
     std::string &out = link.out;
     const std::string fail = std::string(usbfailed) + "\n";
     std::string menu;
