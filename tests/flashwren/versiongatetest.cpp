@@ -116,3 +116,71 @@ TEST(checkwritesize, overthirtytwobytesneedsfirmware0002) {
 }
 
 }  // namespace
+
+// The query itself, over the scripted library.
+#include "fakempusb.h"
+#include "usbprocs.h"
+
+namespace {
+
+struct queryfixture : ::testing::Test {
+    void SetUp() override {
+        fakempusb::reset();
+        versiongate::reset();
+        auto [out, in] = fakempusb::openpipes();
+        usbprocs::outpipe = out;
+        usbprocs::inpipe = in;
+    }
+    void TearDown() override {
+        usbprocs::reset();
+        fakempusb::reset();
+        versiongate::reset();
+    }
+};
+
+std::string checkfirmwarefailure() {
+    try {
+        versiongate::checkfirmware();
+    } catch (const runerror::runfailure &e) {
+        return e.what();
+    }
+    return "";
+}
+
+TEST_F(queryfixture, sendsthetwobytequeryandreadseightbytes) {
+    fakempusb::exchange e;
+    e.packet = {0x50, 0x00};
+    e.readlength = 8;
+    e.reply = {0x00, 0x00, 0x01, 0x00, 0x00, 0x02, 0x55, 0xAA};
+    fakempusb::expect(e);
+    capturedout out;
+    EXPECT_EQ(checkfirmwarefailure(), "");
+    EXPECT_EQ(out.text.str(), "firmware version:00.00.02 last break:00.00.01 required00.00.01\n");
+    EXPECT_EQ(versiongate::firmwareversion, (fwversion{0, 0, 2}));
+    EXPECT_EQ(fakempusb::pending(), 0u);
+    auto writes = fakempusb::callsof(fakempusb::callkind::write);
+    ASSERT_EQ(writes.size(), 1u);
+    EXPECT_EQ(writes[0].timeout, 1000u);
+}
+
+TEST_F(queryfixture, ashortlongorfailedreplyendstherunbeforetheline) {
+    const bytestring replies[] = {{0, 0, 1, 0, 0, 2, 0}, {0, 0, 1, 0, 0, 2, 0, 0, 0}, {}};
+    for (const bytestring &reply : replies) {
+        fakempusb::reset();
+        auto [o, i] = fakempusb::openpipes();
+        usbprocs::outpipe = o;
+        usbprocs::inpipe = i;
+        fakempusb::exchange e;
+        e.packet = {0x50, 0x00};
+        e.readlength = 8;
+        e.reply = reply;
+        if (reply.empty()) e.readerror = 110;
+        fakempusb::expect(e);
+        capturedout out;
+        EXPECT_EQ(checkfirmwarefailure(), "USB Operation Failed\\r\\n") << reply.size();
+        EXPECT_EQ(out.text.str().find("firmware version"), std::string::npos);
+        EXPECT_EQ(versiongate::firmwareversion, (fwversion{0, 0, 0}));
+    }
+}
+
+}  // namespace
