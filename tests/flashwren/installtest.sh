@@ -43,4 +43,6 @@ code=$?
 set -e
 [ $code -eq 0 ] || { cat "$scratch/out"; fail "flashwren through the link: exit $code"; }
 grep -qx 'target device detected is a PIC18F452' "$scratch/out" || { cat "$scratch/out"; fail "the table beside the program was not used"; }
+"$bin/simbench" export "$scratch/bench" "$scratch/chip.hex"
+grep -q '^:1000000001020304FFFFFFFFFFFFFFFFFFFFFFFFF2' "$scratch/chip.hex" || fail "the chip does not hold the file"
 echo "installed flashwren found its table and programmed the bench"
