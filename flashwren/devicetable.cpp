@@ -6,9 +6,8 @@
 #include <climits>
 #include <cstdio>
 #include <cstring>
-#include <fstream>
 #include <iostream>
-#include <sstream>
+#include <memory>
 
 #include "runerror.h"
 
@@ -31,42 +30,44 @@ bool sameletters(std::string_view a, std::string_view b) {
     return true;
 }
 
-std::string trimmed(std::string_view s) {
+std::string_view trimmed(std::string_view s) {
     std::size_t first = 0, last = s.size();
     while (first < last && (s[first] == ' ' || s[first] == '\t')) ++first;
     while (last > first && (s[last - 1] == ' ' || s[last - 1] == '\t')) --last;
-    return std::string(s.substr(first, last - first));
+    return s.substr(first, last - first);
 }
 
-// The file's text, handed to the ini reader one line at a time.
-struct textcursor {
-    const std::string *text;
-    std::size_t position;
-};
-
+// The file, handed to the ini reader one line at a time as it is read, so
+// that no more than a line of it is in memory at once. A line longer than the
+// buffer is cut, but stays one line: the rest of it is passed over.
 char *nextline(char *buffer, int size, void *stream) {
-    auto *cursor = static_cast<textcursor *>(stream);
-    const std::string &text = *cursor->text;
-    if (cursor->position >= text.size() || size < 2) return nullptr;
-    std::size_t end = text.find('\n', cursor->position);
-    end = end == std::string::npos ? text.size() : end + 1;
-    std::size_t length = end - cursor->position;
-    if (length <= static_cast<std::size_t>(size - 1)) {
-        std::memcpy(buffer, text.data() + cursor->position, length);
-        buffer[length] = 0;
-    } else {
-        // Cut to the buffer, but as a whole line.
-        std::memcpy(buffer, text.data() + cursor->position, size - 2);
-        buffer[size - 2] = '\n';
-        buffer[size - 1] = 0;
+    auto *file = static_cast<std::FILE *>(stream);
+    if (size < 2) return nullptr;
+    int length = 0, c = EOF;
+    while ((c = getc_unlocked(file)) != EOF) {
+        if (length < size - 2) buffer[length++] = static_cast<char>(c);
+        if (c == '\n') break;
     }
-    cursor->position = end;
+    if (length == 0 && c == EOF) return nullptr;
+    if (c == '\n' && buffer[length - 1] != '\n') buffer[length++] = '\n';
+    buffer[length] = 0;
     return buffer;
 }
 
+struct keeping {
+    inifile *table;
+    std::string_view onlysection;  // empty: every line is kept
+};
+
 int keepline(void *user, const char *section, const char *name, const char *value) {
-    auto *table = static_cast<inifile *>(user);
-    table->lines.push_back(iniline{trimmed(section), name, value});
+    auto *into = static_cast<keeping *>(user);
+    const std::string_view sectionname = trimmed(section);
+    if (!into->onlysection.empty()) {
+        if (!sameletters(sectionname, into->onlysection)) return 1;
+        for (const iniline &line : into->table->lines)
+            if (sameletters(line.key, name)) return 1;  // the first one wins
+    }
+    into->table->lines.push_back(iniline{std::string(sectionname), name, value});
     return 1;
 }
 
@@ -95,14 +96,11 @@ std::string tablepath() {
     return folder + "/picspecs.ini";
 }
 
-inifile openinifile(const std::string &path) {
+inifile openinifile(const std::string &path, std::string_view onlysection) {
     inifile table;
     table.path = path;
-    std::ifstream file(path, std::ios::binary);
+    std::unique_ptr<std::FILE, int (*)(std::FILE *)> file(std::fopen(path.c_str(), "rb"), std::fclose);
     if (!file) return table;
-    std::ostringstream contents;
-    contents << file.rdbuf();
-    std::string text = contents.str();
 
     // Lines are plain lines, indented or not (no continuation lines), and up
     // to maxline long; the reader's other rules stand: comment lines begin
@@ -113,8 +111,8 @@ inifile openinifile(const std::string &path) {
     ini_allow_realloc = false;
     ini_initial_alloc = maxline;
     ini_max_line = maxline;
-    textcursor cursor{&text, 0};
-    ini_parse_stream(nextline, &cursor, keepline, &table);
+    keeping into{&table, onlysection};
+    ini_parse_stream(nextline, file.get(), keepline, &into);
     return table;
 }
 

@@ -31,8 +31,10 @@ struct inifile {
 std::string tablepath();
 
 // Reads the table. A file that is missing or cannot be read gives an empty
-// table, exactly as one without the device would.
-inifile openinifile(const std::string &path);
+// table, exactly as one without the device would. Given a section, only that
+// section's lines are kept, and of each key only the first (the one a lookup
+// finds): the memory held then does not grow with the size of the file.
+inifile openinifile(const std::string &path, std::string_view onlysection = {});
 
 // Lookups. Section and key names match without regard to case. When a key is
 // given more than once for a section (also in two sections of the same name),

@@ -67,7 +67,8 @@ uint16_t readdeviceid() {
 // The device table is open for the lookup and both entry checks, and released
 // when this returns or one of them ends the run.
 void lookupdevice(uint16_t deviceid) {
-    const devicetable::inifile table = devicetable::openinifile(devicetable::tablepath());
+    const devicetable::inifile table =
+        devicetable::openinifile(devicetable::tablepath(), devicetable::sectionname(deviceid));
     devicetable::lookup(table, deviceid);
     devicetable::checkentry();
     versiongate::checkwritesize();

@@ -143,6 +143,22 @@ TEST(inifile, afilewithoutafinallineendisreadwhole) {
     EXPECT_EQ(devicetable::readinteger(table, "0420", "panelcount", 0), 4);
 }
 
+// The run reads one section: what it keeps is that section's first value of
+// each key, however large the file around it.
+TEST(inifile, onesectionkeepsonlyitsfirstvalueswhateverthefilesize) {
+    std::string text = "[0420]\nname=first\npanelsize=8192\nname=second\n";
+    for (int i = 0; i < 200000; ++i) text += "[" + devicetable::sectionname(static_cast<uint16_t>(i)) + "9]\nname=x\n";
+    text += "[0420]\npanelsize=4096\npanelcount=4\n";
+    tablefile file(text);
+    devicetable::inifile whole = devicetable::openinifile(file.path);
+    devicetable::inifile table = devicetable::openinifile(file.path, "0420");
+    EXPECT_EQ(table.lines.size(), 3u);
+    for (const char *key : {"name", "panelsize", "panelcount", "bytestowriteperpanel"})
+        EXPECT_EQ(devicetable::findvalue(table, "0420", key), devicetable::findvalue(whole, "0420", key)) << key;
+    EXPECT_EQ(devicetable::readstring(table, "0420", "name", ""), "first");
+    EXPECT_EQ(devicetable::readinteger(table, "0420", "panelcount", 0), 4);
+}
+
 struct boolcase {
     const char *line;
     bool value;
