@@ -16,6 +16,9 @@ extern linkvariant variant;  // set by main before openprogrammer
 // Where openprogrammer reads the instance index when several programmers answer.
 extern std::istream *consolein;  // std::cin unless a test sets it
 
+// variant and consolein back to their start-up values (tests).
+void reset();
+
 // Counts, lists and selects the programmer and opens both pipes. Throws
 // runerror::quietend after "no devices found".
 void openprogrammer();

@@ -14,4 +14,8 @@ int createoutputfile(const std::string &name);
 // an error, so that nothing written is lost silently.
 bool closeoutputfile(int fd);
 
+// Ends the run after a failed or short write (or close) of the file:
+// "Cannot write file <name>: <reason>" (EInOutError), err the errno.
+[[noreturn]] void failwrite(const std::string &name, int err);
+
 }  // namespace outputfile

@@ -51,7 +51,8 @@ void writereport(std::ostream &out, const runfailure &e, const std::string &modu
     out.flush();
 }
 
-int runguarded(void (*body)(int, char **), int argc, char **argv, std::ostream &reportto) {
+int runguarded(void (*body)(int, char **), int argc, char **argv, std::ostream &reportto,
+               const char *title) {
     try {
         body(argc, argv);
         return 0;
@@ -59,6 +60,7 @@ int runguarded(void (*body)(int, char **), int argc, char **argv, std::ostream &
         return 0;
     } catch (const runfailure &e) {
         std::cout.flush();
+        if (title != nullptr) reportto << title << "\n";
         writereport(reportto, e, modulename());
         return 1;
     }

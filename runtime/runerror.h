@@ -40,6 +40,9 @@ unsigned codelocation(const std::string &message);
 
 // The whole of a program's main: runs body, and for an error that ends the run
 // writes the report to `reportto` and gives exit code 1; quietend gives 0.
-int runguarded(void (*body)(int, char **), int argc, char **argv, std::ostream &reportto);
+// A program without a console passes a title ("Application Error"), written
+// as a line of its own above the report.
+int runguarded(void (*body)(int, char **), int argc, char **argv, std::ostream &reportto,
+               const char *title = nullptr);
 
 }  // namespace runerror

@@ -14,6 +14,8 @@ struct numbercase {
     const char *left;  // what the next read finds after the number's line
 };
 
+void PrintTo(const numbercase &c, std::ostream *os) { *os << '"' << c.input << '"'; }
+
 class readintegervalid : public testing::TestWithParam<numbercase> {};
 
 TEST_P(readintegervalid, readsvalueanddiscardstheline) {
