@@ -1,5 +1,6 @@
 #include "hexfileread.h"
 
+#include <algorithm>
 #include <array>
 #include <cerrno>
 #include <cstdio>
@@ -58,11 +59,9 @@ void storedata(uint32_t address, const uint8_t *data, size_t count) {
         uint64_t{address} + count <= static_cast<uint64_t>(globaldata::imagesize)) {
         std::memcpy(globaldata::memimage + address, data, count);
     }
-    for (size_t i = 0; i < count; ++i) {
-        uint64_t a = uint64_t{address} + i;
-        if (a >= configaddress && a < configaddress + globaldata::configbytes.size())
-            globaldata::configbytes[a - configaddress] = data[i];
-    }
+    uint64_t first = std::max<uint64_t>(address, configaddress);
+    uint64_t last = std::min<uint64_t>(uint64_t{address} + count, configaddress + globaldata::configbytes.size());
+    for (uint64_t a = first; a < last; ++a) globaldata::configbytes[a - configaddress] = data[a - address];
 }
 
 // Handles one line; true once the end-of-file record has been handled.
@@ -107,26 +106,43 @@ struct fileclose {
 };
 
 // Reads the stream line by line (CR, LF or CR LF end a line) until the
-// end-of-file record. A line longer than the record text that matters is cut,
-// so memory stays bounded whatever the file holds.
+// end-of-file record. Lines are handled where they lie in the chunk read; one
+// that runs on into the next chunk is gathered in `line`, cut to the length
+// that matters, so memory stays bounded whatever the file holds.
 void readrecords(FILE *f) {
+    std::array<char, 1 << 16> chunk;
     std::array<char, 1 + maxrecordtext> line;
     size_t linelength = 0;
-    std::array<char, 1 << 16> chunk;
+    auto gather = [&](const char *from, const char *to) {
+        size_t n = std::min(static_cast<size_t>(to - from), line.size() - linelength);
+        std::memcpy(line.data() + linelength, from, n);
+        linelength += n;
+    };
     for (;;) {
         size_t got = std::fread(chunk.data(), 1, chunk.size(), f);
         if (got == 0) {
             if (std::ferror(f)) runerror::failio(runerror::iomessage(errno));
             break;
         }
-        for (size_t i = 0; i < got; ++i) {
-            char c = chunk[i];
-            if (c == '\r' || c == '\n') {
-                if (handleline(std::string_view(line.data(), linelength))) return;
-                linelength = 0;
-            } else if (linelength < line.size()) {
-                line[linelength++] = c;
+        const char *p = chunk.data();
+        const char *end = p + got;
+        while (p < end) {
+            const char *e = p;
+            while (e < end && *e != '\r' && *e != '\n') ++e;
+            if (e == end) {
+                gather(p, e);
+                break;
             }
+            bool done;
+            if (linelength > 0) {
+                gather(p, e);
+                done = handleline(std::string_view(line.data(), linelength));
+                linelength = 0;
+            } else {
+                done = handleline(std::string_view(p, static_cast<size_t>(e - p)));
+            }
+            if (done) return;
+            p = e + 1;
         }
     }
     // The last line may lack its line end.

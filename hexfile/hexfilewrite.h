@@ -19,7 +19,8 @@ struct hexwriter {
 std::string bytestohex(const bytestring &bytes);
 void inithexwriter(hexwriter &writer, int stream);
 // Each returns false when the line could not be written whole (writer.error
-// then tells why); the writer keeps no partial line hidden.
+// then tells why); the writer keeps no partial line hidden. Data of more than
+// 255 bytes or an address below 0 is refused (EINVAL) and nothing written.
 bool writerecord(hexwriter &writer, uint16_t address, uint8_t type, const bytestring &data);
 bool writedatarecord(hexwriter &writer, int32_t address, const bytestring &data);
 bool writeeofrecord(hexwriter &writer);

@@ -18,6 +18,10 @@ struct backend {
 const backend &libusbbackend();  // mpusbapi/libusbbackend.cpp
 const backend &simbackend();     // simulator/simbackend.cpp
 
+// Closes every libusb handle and ends the libusb session, so that the next
+// call starts afresh (tests). mpusbapi/libusbbackend.cpp
+void libusbreset();
+
 // True when the selector is "vid_04d8&pid_000c" in any case.
 bool selectormatches(const char *vidpid);
 
