@@ -3,7 +3,9 @@
 // line, and the file must be closed all the same.
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
 #include <signal.h>
+#include <sys/file.h>
 #include <sys/resource.h>
 #include <unistd.h>
 
@@ -17,6 +19,7 @@
 #include "bytestring.h"
 #include "hexdump.h"
 #include "picprocs.h"
+#include "runerror.h"
 
 namespace fs = std::filesystem;
 
@@ -113,6 +116,30 @@ TEST_F(dumptest, acompletedumpwritesthewholefile) {
     EXPECT_EQ(text.substr(headerline + dataline, dataline),
               ":10001000101112131415161718191A1B1C1D1E1F68\r\n");
     EXPECT_EQ(text.substr(text.size() - 13), ":00000001FF\r\n");
+}
+
+TEST_F(dumptest, thewholelineisthename) {
+    fs::path file = dir / "  two  blanks each side  ";
+    EXPECT_EQ(rundump(file.string() + "\n"), "enter filename\n" + std::string(64, '*') + "\n");
+    EXPECT_EQ(fs::file_size(file), 92190u);
+}
+
+TEST_F(dumptest, afileheldbyanotheropenercannotbecreated) {
+    fs::path file = dir / "held.hex";
+    std::ofstream(file) << "kept";
+    int holder = open(file.c_str(), O_RDWR);
+    ASSERT_GE(holder, 0);
+    ASSERT_EQ(flock(holder, LOCK_EX | LOCK_NB), 0);
+    try {
+        rundump(file.string() + "\n");
+        ADD_FAILURE() << "the dump went ahead on a file held elsewhere";
+    } catch (const runerror::runfailure &e) {
+        EXPECT_STREQ(e.kind.c_str(), runerror::kfcreateerror);
+        EXPECT_EQ(std::string(e.what()), "Cannot create file " + file.string());
+    }
+    close(holder);
+    EXPECT_EQ(readcalls, 0);
+    EXPECT_EQ(readfile(file), "kept");
 }
 
 TEST_F(dumptest, awritethatfailspartwaystopsthedumpandclosesthefile) {
