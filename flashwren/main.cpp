@@ -1,9 +1,10 @@
 #include <iostream>
 
+#include "picprocs.h"
+#include "programrun.h"
 #include "runerror.h"
 
-namespace {
-void run(int, char **) {}
-}  // namespace
-
-int main(int argc, char **argv) { return runerror::runguarded(run, argc, argv, std::cout); }
+int main(int argc, char **argv) {
+    picprocs::variant = picprocs::linkvariant::flashwren;
+    return runerror::runguarded(programrun::run, argc, argv, std::cout);
+}

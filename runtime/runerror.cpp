@@ -4,6 +4,7 @@
 #include <climits>
 #include <cstdio>
 #include <iostream>
+#include <new>
 #include <unistd.h>
 
 namespace runerror {
@@ -53,16 +54,24 @@ void writereport(std::ostream &out, const runfailure &e, const std::string &modu
 
 int runguarded(void (*body)(int, char **), int argc, char **argv, std::ostream &reportto,
                const char *title) {
+    auto report = [&](const runfailure &e) {
+        std::cout.flush();
+        if (title != nullptr) reportto << title << "\n";
+        writereport(reportto, e, modulename());
+        return 1;
+    };
     try {
         body(argc, argv);
         return 0;
     } catch (const quietend &) {
         return 0;
     } catch (const runfailure &e) {
-        std::cout.flush();
-        if (title != nullptr) reportto << title << "\n";
-        writereport(reportto, e, modulename());
-        return 1;
+        return report(e);
+    } catch (const std::bad_alloc &) {
+        return report(runfailure("EOutOfMemory", "Out of memory"));
+    } catch (const std::exception &e) {
+        // Not one of ours: still a report and exit code 1, never an abort.
+        return report(runfailure(kexception, e.what()));
     }
 }
 

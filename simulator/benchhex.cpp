@@ -16,22 +16,6 @@ int nibble(char c) {
     return -1;
 }
 
-void appendrecord(std::string &out, uint16_t address, uint8_t type, const uint8_t *data, size_t count) {
-    static constexpr char digits[] = "0123456789ABCDEF";
-    bytestring record{static_cast<uint8_t>(count), static_cast<uint8_t>(address >> 8),
-                      static_cast<uint8_t>(address), type};
-    record.insert(record.end(), data, data + count);
-    uint8_t sum = 0;
-    for (uint8_t b : record) sum = static_cast<uint8_t>(sum + b);
-    record.push_back(static_cast<uint8_t>(-sum));
-    out += ':';
-    for (uint8_t b : record) {
-        out += digits[b >> 4];
-        out += digits[b & 15];
-    }
-    out += "\r\n";
-}
-
 }  // namespace
 
 bool readhexfile(const std::string &path, std::map<uint32_t, uint8_t> &bytes, std::string &error) {
@@ -97,29 +81,6 @@ bool readhexfile(const std::string &path, std::map<uint32_t, uint8_t> &bytes, st
             error = where + "unknown record type";
             return false;
         }
-    }
-    return true;
-}
-
-bool writehexfile(const std::string &path, const uint8_t *memory, uint32_t size, std::string &error) {
-    std::string text;
-    text.reserve(size / 16 * 45 + 64);
-    int32_t upper = -1;
-    for (uint32_t a = 0; a < size; a += 16) {
-        if (static_cast<int32_t>(a >> 16) != upper) {
-            upper = static_cast<int32_t>(a >> 16);
-            const uint8_t u[2] = {static_cast<uint8_t>(upper >> 8), static_cast<uint8_t>(upper)};
-            appendrecord(text, 0, 4, u, 2);
-        }
-        appendrecord(text, static_cast<uint16_t>(a), 0, memory + a, std::min<uint32_t>(16, size - a));
-    }
-    appendrecord(text, 0, 1, nullptr, 0);
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out.write(text.data(), static_cast<std::streamsize>(text.size()));
-    out.close();
-    if (!out) {
-        error = "cannot write " + path;
-        return false;
     }
     return true;
 }

@@ -4,6 +4,7 @@
 #include <strings.h>
 
 #include <algorithm>
+#include <climits>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
@@ -48,6 +49,7 @@ std::string warnedabout;                 // set by refresh: bench whose error wa
 std::set<uint32_t> goneinstances;        // set by write: devices pulled off the bus
 std::map<uint32_t, claim> claims;        // set by claimprogrammer / releaseprogrammer
 std::map<int32_t, handleinfo> handles;   // set by open / close
+int32_t nexthandle = 0;                  // set by open, and by refresh for another bench
 
 // With no handle open, (re)reads the bench that MPUSBAPI_SIM names, so that a
 // changed bench.ini or another bench directory takes effect.
@@ -57,6 +59,7 @@ void refresh() {
     const std::string dir = env ? env : "";
     if (dir != benchdir) {
         goneinstances.clear();
+        nexthandle = 0;
         benchdir = dir;
     }
     std::string error;
@@ -105,10 +108,11 @@ void releaseprogrammer(uint32_t instance) {
     claims.erase(it);
 }
 
+// Handle numbers count up from 0 and are never given out twice, so that a
+// handle closed twice cannot close somebody else's pipe.
 int32_t newhandle() {
-    int32_t h = 1;
-    while (handles.count(h)) ++h;
-    return h;
+    if (nexthandle == INT32_MAX) return -1;
+    return nexthandle++;
 }
 
 const benchconfig::fault *faultat(const benchconfig::programmer &p, uint32_t ordinal) {
@@ -117,11 +121,16 @@ const benchconfig::fault *faultat(const benchconfig::programmer &p, uint32_t ord
     return nullptr;
 }
 
-// The handle's programmer when it is an open pipe of the wanted kind.
-claim *pipeof(int32_t handle, handlekind kind, uint32_t &instance) {
+// The programmer behind an open handle, with errno ENXIO for a handle that is
+// not open and EIO for one of the wrong kind.
+claim *pipeof(int32_t handle, handlekind kind, uint32_t &instance, int &err) {
     auto it = handles.find(handle);
-    if (it == handles.end() || it->second.kind != kind) return nullptr;
+    err = ENXIO;
+    if (it == handles.end()) return nullptr;
     instance = it->second.instance;
+    if (goneinstances.count(instance)) return nullptr;
+    err = EIO;
+    if (it->second.kind != kind) return nullptr;
     auto c = claims.find(instance);
     return c == claims.end() ? nullptr : &c->second;
 }
@@ -152,7 +161,7 @@ int32_t open(uint32_t instance, const char *vidpid, const char *endpoint, uint32
         else if (direction == 1 && p->inpipe) kind = handlekind::inpipe;
         else return -1;
     }
-    if (!claimprogrammer(*p)) return -1;
+    if (nexthandle == INT32_MAX || !claimprogrammer(*p)) return -1;
     const int32_t h = newhandle();
     handles[h] = handleinfo{instance, kind};
     return h;
@@ -161,14 +170,11 @@ int32_t open(uint32_t instance, const char *vidpid, const char *endpoint, uint32
 uint32_t write(int32_t handle, const void *data, uint32_t length, uint32_t *written, uint32_t) {
     if (written) *written = 0;
     uint32_t instance = 0;
-    claim *c = pipeof(handle, handlekind::outpipe, instance);
+    int err = 0;
+    claim *c = pipeof(handle, handlekind::outpipe, instance, err);
     const benchconfig::programmer *p = programmerof(instance);
-    if (!c || !p || goneinstances.count(instance)) {
-        errno = ENXIO;
-        return 0;
-    }
-    if (!data && length) {
-        errno = EFAULT;
+    if (!c || !p || (!data && length)) {
+        errno = c && p ? EIO : err;
         return 0;
     }
     const uint32_t ordinal = ++c->ordinal;
@@ -221,11 +227,12 @@ uint32_t write(int32_t handle, const void *data, uint32_t length, uint32_t *writ
 }
 
 uint32_t read(int32_t handle, void *data, uint32_t length, uint32_t *received, uint32_t) {
-    if (received) *received = 0;
+    // A failed read leaves *received as it was.
     uint32_t instance = 0;
-    claim *c = pipeof(handle, handlekind::inpipe, instance);
-    if (!c || goneinstances.count(instance)) {
-        errno = ENXIO;
+    int err = 0;
+    claim *c = pipeof(handle, handlekind::inpipe, instance, err);
+    if (!c) {
+        errno = err;
         return 0;
     }
     if (c->readerrno) {
@@ -240,7 +247,11 @@ uint32_t read(int32_t handle, void *data, uint32_t length, uint32_t *received, u
         return 0;
     }
     c->replyready = false;
-    if (!data || (!c->lengthfaulted && c->reply.size() != length)) {
+    if (!data && length) {
+        errno = EIO;
+        return 0;
+    }
+    if (!c->lengthfaulted && c->reply.size() != length) {
         simtrace::writeline(instance, c->ordinal, "violation",
                             "read of " + std::to_string(length) + " bytes for a reply of " +
                                 std::to_string(c->reply.size()));
@@ -271,6 +282,7 @@ void reset() {
     claims.clear();
     goneinstances.clear();
     benchdir.clear();
+    nexthandle = 0;
     warnedabout.clear();
     benchloaded = false;
     thebench = benchconfig::bench{};

@@ -4,6 +4,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
@@ -16,6 +18,8 @@
 #include "benchconfig.h"
 #include "benchhex.h"
 #include "chipmemory.h"
+#include "hexfilewrite.h"
+#include "outputfile.h"
 #include "parttable.h"
 #include "picmodel.h"
 
@@ -341,8 +345,21 @@ void exporthex(const std::string &dir, uint32_t instance, const std::string &fil
     if (!p.chip.attached) throw toolerror("programmer " + std::to_string(instance) + " has no chip");
     openedchip c;
     openbenchchip(dir, p, false, c);
-    std::string error;
-    if (!benchhex::writehexfile(file, c.chip.flash, c.chip.flashsize, error)) throw toolerror(error);
+    // The form of the console's dump: one 04 record before the first data
+    // record (and at each 64 KB boundary), 16-byte records, the 01 record.
+    const int fd = outputfile::createoutputfile(file);
+    hexfilewrite::hexwriter writer;
+    hexfilewrite::inithexwriter(writer, fd);
+    bool written = true;
+    for (uint32_t a = 0; a < c.chip.flashsize && written; a += 16) {
+        const uint32_t n = std::min<uint32_t>(16, c.chip.flashsize - a);
+        written = hexfilewrite::writedatarecord(writer, static_cast<int32_t>(a),
+                                                bytestring(c.chip.flash + a, c.chip.flash + a + n));
+    }
+    written = written && hexfilewrite::writeeofrecord(writer);
+    const int err = writer.error;
+    if (!outputfile::closeoutputfile(fd) || !written)
+        throw toolerror("cannot write " + file + ": " + std::strerror(err ? err : EIO));
 }
 
 void trace(const std::string &dir, const std::vector<std::string> &args) {

@@ -65,6 +65,7 @@ std::string substitute(std::string s, const caseplaces &at) {
         {"$WORK", at.work.string()},
         {"$INPUTS", E2E_INPUTS_DIR},
         {"$GENERATED", E2E_GENERATED_DIR},
+        {"$BIN", E2E_BIN_DIR},
     };
     for (const auto &[from, to] : table) {
         for (size_t pos = s.find(from); pos != std::string::npos; pos = s.find(from, pos + to.size()))

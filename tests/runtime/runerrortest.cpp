@@ -68,3 +68,41 @@ TEST(iomessage, errnotomessage) {
 }
 
 }  // namespace
+
+namespace {
+
+void throwsbadalloc(int, char **) { throw std::bad_alloc(); }
+void throwsforeign(int, char **) { throw std::out_of_range("index past the end"); }
+void endsquietly(int, char **) { throw runerror::quietend(); }
+void raisescreate(int, char **) { runerror::failcreate("x.hex"); }
+
+struct guardedcase {
+    void (*body)(int, char **);
+    int exitcode;
+    const char *kindline;  // the report's first line up to " in module"
+    const char *message;   // its second line
+};
+
+class runguardedcases : public testing::TestWithParam<guardedcase> {};
+
+TEST_P(runguardedcases, exitcodeandreport) {
+    const guardedcase &c = GetParam();
+    std::ostringstream out;
+    EXPECT_EQ(runerror::runguarded(c.body, 0, nullptr, out), c.exitcode);
+    if (c.kindline == nullptr) {
+        EXPECT_EQ(out.str(), "");
+        return;
+    }
+    std::string text = out.str();
+    EXPECT_EQ(text.rfind(c.kindline, 0), 0u) << text;
+    EXPECT_NE(text.find(std::string("\n") + c.message + "\n"), std::string::npos) << text;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    table, runguardedcases,
+    testing::Values(guardedcase{endsquietly, 0, nullptr, nullptr},
+                    guardedcase{raisescreate, 1, "Exception EFCreateError in module", "Cannot create file x.hex."},
+                    guardedcase{throwsbadalloc, 1, "Exception EOutOfMemory in module", "Out of memory."},
+                    guardedcase{throwsforeign, 1, "Exception Exception in module", "index past the end."}));
+
+}  // namespace

@@ -67,6 +67,7 @@ class library : public ::testing::Test {
         if (!e.wrote) return e;
         uint8_t buffer[65];
         std::fill(std::begin(buffer), std::end(buffer), 0xEE);
+        e.received = 77;  // a failed read leaves it as it was
         errno = 0;
         e.read = _MPUSBRead(in, buffer, replylength, &e.received, 1000);
         e.readerrno = errno;
@@ -93,28 +94,31 @@ TEST_F(library, countprobeandopen) {
         "[programmer0]\npart = PIC18F452\n"
         "[programmer3]\npart = none\noutpipe = 0\n"
         "[programmer5]\npresent = 0\n");
+    // The handles a run sees: probe 0 (closed), then OUT 1 and IN 2.
+    int32_t probe = _MPUSBOpen(0, selector, nullptr, 1, 0);
+    EXPECT_EQ(probe, 0);
+    _MPUSBClose(probe);
+    openpipes(0);
+    EXPECT_EQ(out, 1);
+    EXPECT_EQ(in, 2);
+    closepipes();
     EXPECT_EQ(_MPUSBGetDeviceCount(selector), 2u);
     EXPECT_EQ(_MPUSBGetDeviceCount("VID_04D8&PID_000C"), 2u);
     EXPECT_EQ(_MPUSBGetDeviceCount("vid_04d8&pid_000b"), 0u);
     EXPECT_EQ(_MPUSBOpen(0, "vid_1234&pid_000c", nullptr, 1, 0), -1);
     for (uint32_t i : {1u, 2u, 4u, 5u, 126u}) EXPECT_EQ(_MPUSBOpen(i, selector, nullptr, 1, 0), -1) << i;
-    int32_t probe = _MPUSBOpen(3, selector, nullptr, 1, 0);
-    EXPECT_EQ(probe, 1);
+    // Numbers are not given out twice.
+    probe = _MPUSBOpen(3, selector, nullptr, 1, 0);
+    EXPECT_EQ(probe, 3);
     _MPUSBClose(probe);
+    EXPECT_EQ(_MPUSBClose(probe), 0u);
     // Programmer 3's OUT pipe cannot be opened; its IN pipe can.
     EXPECT_EQ(_MPUSBOpen(3, selector, endpoint, 0, 0), -1);
     int32_t in3 = _MPUSBOpen(3, selector, endpoint, 1, 0);
-    EXPECT_EQ(in3, 1);
+    EXPECT_EQ(in3, 4);
     EXPECT_EQ(_MPUSBOpen(3, selector, "\\MCHP_EP2", 1, 0), -1);
     EXPECT_EQ(_MPUSBOpen(3, selector, endpoint, 2, 0), -1);
     _MPUSBClose(in3);
-    // The handles a run sees: probe 1 (closed), then OUT 1 and IN 2.
-    probe = _MPUSBOpen(0, selector, nullptr, 1, 0);
-    EXPECT_EQ(probe, 1);
-    _MPUSBClose(probe);
-    openpipes(0);
-    EXPECT_EQ(out, 1);
-    EXPECT_EQ(in, 2);
 }
 
 TEST_F(library, withoutbenchnothingisattached) {
@@ -191,7 +195,7 @@ TEST_F(library, violationsfailthereadwithtimeout) {
         EXPECT_EQ(e.wrote, 1u);
         EXPECT_EQ(e.read, 0u);
         EXPECT_EQ(e.readerrno, ETIMEDOUT);
-        EXPECT_EQ(e.received, 0u);
+        EXPECT_EQ(e.received, 77u);
         EXPECT_NE(trace().find(r.says), std::string::npos) << r.says;
     }
     // A read with no packet before it.
@@ -200,23 +204,26 @@ TEST_F(library, violationsfailthereadwithtimeout) {
     errno = 0;
     EXPECT_EQ(_MPUSBRead(in, buffer, 1, &received, 1000), 0u);
     EXPECT_EQ(errno, ETIMEDOUT);
+    EXPECT_EQ(received, 9u);
     EXPECT_NE(trace().find("read with no reply on its way"), std::string::npos);
     // The bench answers the next proper packet as usual.
     EXPECT_EQ(send({0x50, 0x00}, 8).read, 1u);
 }
 
-TEST_F(library, readsandwritesonthewronghandlefailwithinvalidhandle) {
+TEST_F(library, readsandwritesonawronghandlefail) {
     onepart();
     openpipes();
     uint8_t packet[2] = {0x50, 0x00}, buffer[8];
     uint32_t n = 0;
     errno = 0;
     EXPECT_EQ(_MPUSBWrite(in, packet, 2, &n, 1000), 0u);
-    EXPECT_EQ(errno, ENXIO);
+    EXPECT_EQ(errno, EIO);
     EXPECT_EQ(_MPUSBWrite(-1, packet, 2, &n, 1000), 0u);
     EXPECT_EQ(errno, ENXIO);
-    EXPECT_EQ(_MPUSBRead(out, buffer, 8, &n, 1000), 0u);
+    EXPECT_EQ(_MPUSBWrite(7, packet, 2, &n, 1000), 0u);
     EXPECT_EQ(errno, ENXIO);
+    EXPECT_EQ(_MPUSBRead(out, buffer, 8, &n, 1000), 0u);
+    EXPECT_EQ(errno, EIO);
     EXPECT_EQ(_MPUSBClose(-1), 0u);
 }
 

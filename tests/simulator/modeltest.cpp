@@ -269,6 +269,23 @@ TEST_F(model, eecon1decideswhataprogrammingwritereaches) {
     EXPECT_FALSE(o.notes.empty());
 }
 
+// The console's first write test: multi-panel writes off, four word writes,
+// the last of which starts programming.
+TEST_F(model, wordwritesprogramonepanelrow) {
+    attach(pic18f452);
+    send(scriptbuild::vpp(true));
+    const bytes writetest1{0x53, 0x0D, 0x00, 0xA6, 0x8E, 0x00, 0xA6, 0x8C, 0x00, 0xA6, 0x86, 0x30, 0x3C, 0x00,
+                           0x06, 0x0C, 0x00, 0x00, 0x00, 0xA6, 0x8E, 0x00, 0xA6, 0x9C, 0x30, 0x00, 0x00, 0x00,
+                           0x0D, 0x01, 0x01, 0x0D, 0x02, 0x03, 0x0D, 0x05, 0x08, 0x0F, 0x0D, 0x15, 0x40};
+    ASSERT_EQ(writetest1.size(), 41u);
+    firmware::outcome o = send(writetest1);
+    ASSERT_TRUE(o.replied) << o.violation;
+    EXPECT_EQ(o.reply.size(), 1u);
+    EXPECT_EQ(readmem(0, 16), (bytes{0x01, 0x01, 0x02, 0x03, 0x05, 0x08, 0x0D, 0x15, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF,
+                                     0xFF, 0xFF, 0xFF}));
+    EXPECT_EQ(chip.state->multipanel, 0);
+}
+
 TEST_F(model, idlocationsthroughtablewrites) {
     attach(pic18f452);
     send(scriptbuild::vpp(true));

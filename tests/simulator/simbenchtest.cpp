@@ -119,6 +119,20 @@ TEST_F(simbench, loadshowandexport) {
     EXPECT_EQ(tool("show " + bench()).out, fresh452);
 }
 
+// The test pattern loaded into a 32 KB part comes back out byte for byte:
+// the export has the form of the pattern file and of the console's dump.
+TEST_F(simbench, exportofaloadedpatternequalsthefile) {
+    ASSERT_EQ(tool("init " + bench() + " PIC18F2520").status, 0);
+    ASSERT_EQ(std::system(("cd " + dir + " && " + GRIDSEED).c_str()), 0);
+    ASSERT_EQ(tool("load " + bench() + " " + dir + "/testpattern.hex").status, 0) << errors();
+    ASSERT_EQ(tool("export " + bench() + " " + dir + "/back.hex").status, 0) << errors();
+    const std::string pattern = slurp(dir + "/testpattern.hex");
+    ASSERT_EQ(pattern.size(), 92190u);
+    EXPECT_TRUE(slurp(dir + "/back.hex") == pattern);
+    EXPECT_EQ(tool("export " + bench() + " " + dir + "/nodir/x.hex").status, 1);
+    EXPECT_NE(errors().find("Cannot create file"), std::string::npos) << errors();
+}
+
 TEST_F(simbench, exportcoverstheprogrammemoryofthepart) {
     ASSERT_EQ(tool("init " + bench() + " PIC18F1220").status, 0);
     ASSERT_EQ(tool("export " + bench() + " " + dir + "/small.hex").status, 0);
