@@ -26,17 +26,17 @@ trap cleanup EXIT
 fail() {
   echo "FAIL: $*"
   echo "--- screen:"
-  screen
+  pane
   echo "---"
   exit 1
 }
-screen() { tmux -S "$sock" capture-pane -p -S -500 -t bench; }
+pane() { tmux -S "$sock" capture-pane -p -S -500 -t bench; }
 # The last line of the screen that is not empty.
-lastline() { screen | sed '/^$/d' | tail -n 1; }
+lastline() { pane | sed '/^$/d' | tail -n 1; }
 # Waits up to 10 s for the screen to show a line that matches the pattern.
 waitfor() {
   for _ in $(seq 100); do
-    screen | grep -qE -- "$1" && return 0
+    pane | grep -qE -- "$1" && return 0
     sleep 0.1
   done
   fail "the screen never showed /$1/"
@@ -59,7 +59,7 @@ tmux -S "$sock" new-session -d -s bench -x 120 -y 50 -c "$work" \
 
 # The menu, before anything is typed, with no prompt after it.
 waitlast "10: write test 2"
-screen | grep -qx "0: exit" || fail "no menu line 0: exit"
+pane | grep -qx "0: exit" || fail "no menu line 0: exit"
 
 # Vpp up: its outcome, then the menu again.
 typeline 1
