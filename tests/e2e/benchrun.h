@@ -6,6 +6,7 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -54,6 +55,7 @@ struct outcome {
     int exitcode = -1;  // 128 + signal when a signal ended it
     bool timedout = false;
     std::string out, err;
+    long maxrsskb = 0;  // the program's peak resident memory
 };
 
 struct runspec {
@@ -64,6 +66,8 @@ struct runspec {
     fs::path bin = PICWREN_BIN_DIR;
     int seconds = 20;               // killed after this: a hang fails
     fs::path inputfile;             // standard input from this file instead
+    int uid = -1;                   // run as this user (and group) when not -1
+    std::vector<std::pair<std::string, std::string>> env;  // more environment
 };
 
 inline outcome run(const runspec &r) {
@@ -88,6 +92,9 @@ inline outcome run(const runspec &r) {
         close(outpipe[0]);
         close(errpipe[0]);
         if (chdir(r.dir.c_str()) != 0) _exit(126);
+        for (const auto &[name, value] : r.env) setenv(name.c_str(), value.c_str(), 1);
+        if (r.uid >= 0 && (setgid(static_cast<gid_t>(r.uid)) != 0 || setuid(static_cast<uid_t>(r.uid)) != 0))
+            _exit(125);
         if (r.bench.empty()) unsetenv("MPUSBAPI_SIM");
         else setenv("MPUSBAPI_SIM", r.bench.c_str(), 1);
         std::vector<char *> argv;
@@ -126,7 +133,9 @@ inline outcome run(const runspec &r) {
     for (auto &f : fds)
         if (f.fd >= 0) close(f.fd);
     int status = 0;
-    waitpid(pid, &status, 0);
+    struct rusage usage {};
+    wait4(pid, &status, 0, &usage);
+    result.maxrsskb = usage.ru_maxrss;
     if (WIFEXITED(status)) result.exitcode = WEXITSTATUS(status);
     else if (WIFSIGNALED(status)) result.exitcode = 128 + WTERMSIG(status);
     return result;

@@ -19,6 +19,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <iostream>
 #include <map>
 #include <memory>
 #include <sstream>
@@ -433,6 +434,7 @@ TEST_P(flashwrenfaults, everypacket) {
     ASSERT_TRUE(clean.chip == b.written) << "the chip model disagrees with the fault-free run";
     ASSERT_GE(b.packets.size(), 8u);
 
+    int runs = 0;
     for (uint32_t ordinal = 1; ordinal <= b.packets.size(); ++ordinal) {
         SCOPED_TRACE("fault " + std::to_string(ordinal) + ":" + kindname(kind) + " at packet " + b.packets[ordinal - 1].hex);
         const std::string faults = std::to_string(ordinal) + ":" + kindname(kind);
@@ -445,8 +447,11 @@ TEST_P(flashwrenfaults, everypacket) {
         EXPECT_TRUE(r.chip.flash == e.chip.flash) << "program memory";
         EXPECT_EQ(r.chip.config, e.chip.config) << "configuration bytes";
         EXPECT_EQ(r.chip.idlocs, e.chip.idlocs) << "ID locations";
+        ++runs;
         if (HasFailure()) break;  // one faulty ordinal shows the fault; the rest would repeat it
     }
+    std::cout << "[ figures  ] " << runs << " runs of flashwren, each with one fault '" << kindname(kind)
+              << "', each checked for output, exit code, packets, chip memory and time\n";
 }
 
 std::vector<flashcase> flashcases() {
@@ -557,6 +562,7 @@ TEST_P(benchdialdumpfaults, everyread) {
     ASSERT_EQ(clean.file, b.file);
     ASSERT_EQ(b.file.size(), 92190u);
 
+    int runs = 0;
     for (uint32_t ordinal = 2 + GetParam().shard; ordinal <= 1 + dumpreads; ordinal += dumpshards) {
         ASSERT_EQ(b.packets[ordinal - 1].what, role::read);
         SCOPED_TRACE("fault " + std::to_string(ordinal) + ":" + kindname(kind) + " at read " +
@@ -571,8 +577,11 @@ TEST_P(benchdialdumpfaults, everyread) {
         EXPECT_TRUE(r.dumpexists);
         EXPECT_TRUE(r.dumpfile == e.file) << "dump.hex: " << r.dumpfile.size() << " bytes, expected " << e.file.size();
         EXPECT_TRUE(r.chip == b.bench.before) << "a dump changed the chip";
+        ++runs;
         if (HasFailure()) break;
     }
+    std::cout << "[ figures  ] " << runs << " runs of benchdial's dump, each with one fault '" << kindname(kind)
+              << "', each checked for output, exit code, packets, file, chip memory and time\n";
 }
 
 std::vector<dumpcase> dumpcases() {
