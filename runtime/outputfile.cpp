@@ -12,6 +12,14 @@
 namespace outputfile {
 
 int createoutputfile(const std::string &name) {
+    // A name with a zero byte in it would reach the system cut short at that
+    // byte: another file than the one named would be replaced. It is refused,
+    // the zero bytes shown as \0 so that the message names what was typed.
+    if (name.find('\0') != std::string::npos) {
+        std::string shown;
+        for (char c : name) shown += c == '\0' ? std::string("\\0") : std::string(1, c);
+        runerror::failcreate(shown);
+    }
     // Not cut yet: a file that another process holds must stay as it is.
     int fd = ::open(name.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0666);
     if (fd < 0) runerror::failcreate(name);
