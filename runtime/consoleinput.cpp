@@ -10,6 +10,7 @@ namespace consoleinput {
 namespace {
 
 constexpr size_t maxtoken = 32;
+constexpr size_t maxline = 65536;
 
 bool isblankorcontrol(int c) { return c <= ' ' || c == 0x7F; }
 
@@ -86,7 +87,14 @@ int32_t readinteger(std::istream &in) {
 
 bool readline(std::istream &in, std::string &line) {
     line.clear();
-    if (!std::getline(in, line)) return !line.empty();
+    int c = in.get();
+    if (c == EOF) {
+        in.clear(in.rdstate() & ~std::ios::failbit);
+        return false;
+    }
+    for (; c != EOF && c != '\n'; c = in.get())
+        if (line.size() < maxline) line += static_cast<char>(c);
+    if (in.eof()) in.clear(in.rdstate() & ~std::ios::failbit);
     return true;
 }
 

@@ -15,7 +15,9 @@ namespace consoleinput {
 int32_t readinteger(std::istream &in);
 
 // Reads one whole line (without its line end). False at end of input with
-// nothing read.
+// nothing read. Of a line longer than 65536 characters (no file name is) only
+// the first 65536 are kept; the rest is read and dropped, so that memory does
+// not grow with the line.
 bool readline(std::istream &in, std::string &line);
 
 }  // namespace consoleinput

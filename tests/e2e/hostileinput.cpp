@@ -287,7 +287,7 @@ std::vector<hostilecase> cases() {
     v.push_back(hostilecase{"console_megabytefilename", "benchdial",
                  [](casecontext &c) { c.input = "6\n" + std::string(1 << 20, 'n') + "\n0\n"; },
                  fixed(opened + menu + "enter filename\n" +
-                       report(runerror::kfcreateerror, "Cannot create file " + std::string(1 << 20, 'n'), "benchdial")),
+                       report(runerror::kfcreateerror, "Cannot create file " + std::string(65536, 'n'), "benchdial")),
                  1});
 
     // Dump file names.

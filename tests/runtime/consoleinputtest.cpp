@@ -85,3 +85,32 @@ TEST(readinteger, amegabytelineisdiscarded) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST(readline, thewholelinewithblanksandzerobytes) {
+    std::istringstream in(std::string(" dump file.hex \n\0x\nlast", 23));
+    std::string line;
+    ASSERT_TRUE(consoleinput::readline(in, line));
+    EXPECT_EQ(line, " dump file.hex ");
+    ASSERT_TRUE(consoleinput::readline(in, line));
+    EXPECT_EQ(line, std::string("\0x", 2));
+    // The end of input in the middle of a line ends the line.
+    ASSERT_TRUE(consoleinput::readline(in, line));
+    EXPECT_EQ(line, "last");
+    EXPECT_FALSE(consoleinput::readline(in, line));
+    EXPECT_EQ(line, "");
+}
+
+// A line far beyond any file name keeps its first 65536 characters; the rest
+// is dropped and the next line is read as it stands.
+TEST(readline, anoverlonglineiscutandthenextlineisintact) {
+    std::istringstream in(std::string(1 << 20, 'n') + "\nnext\n");
+    std::string line;
+    ASSERT_TRUE(consoleinput::readline(in, line));
+    EXPECT_EQ(line, std::string(65536, 'n'));
+    ASSERT_TRUE(consoleinput::readline(in, line));
+    EXPECT_EQ(line, "next");
+}
+
+}  // namespace
