@@ -348,6 +348,8 @@ long smallrunkb(const std::string &program) {
     return cache[program] = benchrun::run(r).maxrsskb;
 }
 
+void PrintTo(const hostilecase &c, std::ostream *os) { *os << c.name; }
+
 class hostileinput : public testing::TestWithParam<hostilecase> {};
 
 TEST_P(hostileinput, clearoutcome) {
