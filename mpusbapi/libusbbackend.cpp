@@ -24,7 +24,7 @@
 #include "backend.h"
 
 #ifndef MPUSBAPI_RULESFILE
-#define MPUSBAPI_RULESFILE "/etc/udev/rules.d/70-picwren.rules"
+#define MPUSBAPI_RULESFILE "/usr/local/lib/udev/rules.d/70-picwren.rules"
 #endif
 
 namespace mpusbapi {
