@@ -6,6 +6,7 @@
 # Prints the number of executions per target.
 set -euo pipefail
 cd "$(dirname "$0")/.."
+source scripts/deps.sh
 seconds=${FUZZ_SECONDS:-30}
 jobs=$(nproc)
 
