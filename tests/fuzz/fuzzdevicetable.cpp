@@ -20,17 +20,36 @@
 
 namespace {
 
-const std::string &tablefile() {
-    static const std::string path = [] {
+// The input file: made and at once unlinked, so that nothing is left behind
+// however the fuzzer ends; it is reached through this process's descriptor.
+struct scratchfile {
+    int fd = -1;
+    std::string path;
+};
+
+const scratchfile &inputfile() {
+    static const scratchfile file = [] {
         const char *folder = std::getenv("TMPDIR");
-        std::string p = std::string(folder && *folder ? folder : "/tmp") + "/fuzzdevicetableXXXXXX";
-        int fd = mkstemp(p.data());
-        if (fd < 0) std::abort();
-        close(fd);
-        std::atexit([] { unlink(tablefile().c_str()); });
-        return p;
+        std::string pattern = std::string(folder && *folder ? folder : "/tmp") + "/fuzzdevicetableXXXXXX";
+        scratchfile f;
+        f.fd = mkstemp(pattern.data());
+        if (f.fd < 0) std::abort();
+        unlink(pattern.c_str());
+        f.path = "/proc/self/fd/" + std::to_string(f.fd);
+        return f;
     }();
-    return path;
+    return file;
+}
+
+void writewhole(const uint8_t *data, size_t size) {
+    const int fd = inputfile().fd;
+    if (ftruncate(fd, 0) != 0) std::abort();
+    size_t done = 0;
+    while (done < size) {
+        ssize_t n = pwrite(fd, data + done, size - done, static_cast<off_t>(done));
+        if (n <= 0) std::abort();
+        done += static_cast<size_t>(n);
+    }
 }
 
 struct result {
@@ -64,12 +83,8 @@ bool same(const result &a, const result &b) {
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
-    FILE *f = std::fopen(tablefile().c_str(), "wb");
-    if (!f) std::abort();
-    if (size > 0 && std::fwrite(data, 1, size, f) != size) std::abort();
-    std::fclose(f);
-
-    const devicetable::inifile whole = devicetable::openinifile(tablefile());
+    writewhole(data, size);
+    const devicetable::inifile whole = devicetable::openinifile(inputfile().path);
     uint16_t ids[3] = {0x0420, 0, 0};
     if (size >= 2) ids[1] = static_cast<uint16_t>((data[0] << 8 | data[1]) & 0xFFE0);
     if (!whole.lines.empty()) {
@@ -78,7 +93,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     }
     for (uint16_t id : ids) {
         const result all = lookedup(whole, id);
-        const result one = lookedup(devicetable::openinifile(tablefile(), devicetable::sectionname(id)), id);
+        const result one = lookedup(devicetable::openinifile(inputfile().path, devicetable::sectionname(id)), id);
         if (!same(all, one)) {
             std::fprintf(stderr, "lookups of %04X differ:\n%s|%s\n%s|%s\n", id, all.out.c_str(), all.error.c_str(),
                          one.out.c_str(), one.error.c_str());

@@ -18,35 +18,42 @@ namespace {
 
 constexpr int32_t imagesize = 0x8000;
 
-std::string scratchfile() {
-    const char *folder = std::getenv("TMPDIR");
-    std::string pattern = std::string(folder && *folder ? folder : "/tmp") + "/fuzzhexreadXXXXXX";
-    int fd = mkstemp(pattern.data());
-    if (fd < 0) std::abort();
-    close(fd);
-    return pattern;
-}
+// The input file: made and at once unlinked, so that nothing is left behind
+// however the fuzzer ends; it is reached through this process's descriptor.
+struct scratchfile {
+    int fd = -1;
+    std::string path;
+};
 
-void writewhole(const std::string &path, const uint8_t *data, size_t size) {
-    FILE *f = std::fopen(path.c_str(), "wb");
-    if (!f) std::abort();
-    if (size > 0 && std::fwrite(data, 1, size, f) != size) std::abort();
-    std::fclose(f);
-}
-
-const std::string &inputfile() {
-    static const std::string path = [] {
-        std::string p = scratchfile();
-        std::atexit([] { unlink(inputfile().c_str()); });
-        return p;
+const scratchfile &inputfile() {
+    static const scratchfile file = [] {
+        const char *folder = std::getenv("TMPDIR");
+        std::string pattern = std::string(folder && *folder ? folder : "/tmp") + "/fuzzhexreadXXXXXX";
+        scratchfile f;
+        f.fd = mkstemp(pattern.data());
+        if (f.fd < 0) std::abort();
+        unlink(pattern.c_str());
+        f.path = "/proc/self/fd/" + std::to_string(f.fd);
+        return f;
     }();
-    return path;
+    return file;
+}
+
+void writewhole(const uint8_t *data, size_t size) {
+    const int fd = inputfile().fd;
+    if (ftruncate(fd, 0) != 0) std::abort();
+    size_t done = 0;
+    while (done < size) {
+        ssize_t n = pwrite(fd, data + done, size - done, static_cast<off_t>(done));
+        if (n <= 0) std::abort();
+        done += static_cast<size_t>(n);
+    }
 }
 
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
-    writewhole(inputfile(), data, size);
+    writewhole(data, size);
 
     // An image of exactly imagesize bytes on the heap, so that the address
     // sanitizer sees any byte touched beyond it.
@@ -57,7 +64,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     globaldata::imagesize = imagesize;
 
     try {
-        hexfileread::loadhexfile(inputfile());
+        hexfileread::loadhexfile(inputfile().path);
     } catch (const runerror::runfailure &e) {
         // Only the reader's own messages end a load.
         static const char *const known[] = {"checksum failure", "lengths don't match",
