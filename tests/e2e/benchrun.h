@@ -100,7 +100,7 @@ inline outcome run(const runspec &r) {
         std::vector<char *> argv;
         for (auto &a : args) argv.push_back(a.data());
         argv.push_back(nullptr);
-        execv(program.c_str(), argv.data());
+        execvp(program.c_str(), argv.data());  // a bare name is looked up on PATH
         _exit(127);
     }
     close(outpipe[1]);

@@ -2,14 +2,9 @@
 // setup, input, expected output), see README.md beside this file.
 #include <gtest/gtest.h>
 
-#include <fcntl.h>
-#include <poll.h>
-#include <signal.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
-#include <chrono>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -17,16 +12,15 @@
 #include <string>
 #include <vector>
 
+#include "benchrun.h"
+
 namespace fs = std::filesystem;
 
 namespace {
 
 constexpr int timeoutseconds = 60;
 
-std::string readfile(const fs::path &p) {
-    std::ifstream f(p, std::ios::binary);
-    return std::string((std::istreambuf_iterator<char>(f)), std::istreambuf_iterator<char>());
-}
+using benchrun::readfile;
 
 bool readfileif(const fs::path &p, std::string &out) {
     if (!fs::exists(p)) return false;
@@ -102,74 +96,22 @@ std::string difference(const std::string &expected, const std::string &actual) {
     return out.str();
 }
 
-struct outcome {
-    int exitcode = -1;
-    bool timedout = false;
-    std::string out, err;
-};
+using benchrun::outcome;
 
 // Runs one built program with its arguments in `dir`, standard input from
 // `inputfile` (or nothing), and the bench in the environment.
 outcome runprogram(const std::vector<std::string> &argv, const fs::path &dir, const fs::path &inputfile,
                    const caseplaces &at) {
-    outcome result;
-    int outpipe[2], errpipe[2];
-    if (pipe(outpipe) != 0 || pipe(errpipe) != 0) return result;
-    pid_t pid = fork();
-    if (pid == 0) {
-        int in = open(inputfile.empty() ? "/dev/null" : inputfile.c_str(), O_RDONLY);
-        dup2(in, 0);
-        dup2(outpipe[1], 1);
-        dup2(errpipe[1], 2);
-        close(outpipe[0]);
-        close(errpipe[0]);
-        if (chdir(dir.c_str()) != 0) _exit(126);
-        setenv("MPUSBAPI_SIM", at.bench.c_str(), 1);
-        std::string path = at.bin.string() + ":" + (getenv("PATH") ? getenv("PATH") : "/usr/bin:/bin");
-        setenv("PATH", path.c_str(), 1);
-        std::vector<char *> args;
-        std::string program = (at.bin / argv[0]).string();
-        if (!fs::exists(program)) program = argv[0];
-        args.push_back(program.data());
-        for (size_t i = 1; i < argv.size(); ++i) args.push_back(const_cast<char *>(argv[i].c_str()));
-        args.push_back(nullptr);
-        execvp(program.c_str(), args.data());
-        _exit(127);
-    }
-    close(outpipe[1]);
-    close(errpipe[1]);
-    auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(timeoutseconds);
-    pollfd fds[2] = {{outpipe[0], POLLIN, 0}, {errpipe[0], POLLIN, 0}};
-    std::string *sinks[2] = {&result.out, &result.err};
-    int open = 2;
-    while (open > 0) {
-        auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
-        if (left.count() <= 0) {
-            result.timedout = true;
-            kill(pid, SIGKILL);
-            break;
-        }
-        if (poll(fds, 2, static_cast<int>(left.count())) < 0) break;
-        for (int k = 0; k < 2; ++k) {
-            if (fds[k].fd < 0 || !(fds[k].revents & (POLLIN | POLLHUP | POLLERR))) continue;
-            char buf[65536];
-            ssize_t n = read(fds[k].fd, buf, sizeof buf);
-            if (n > 0) {
-                sinks[k]->append(buf, static_cast<size_t>(n));
-            } else {
-                close(fds[k].fd);
-                fds[k].fd = -1;
-                --open;
-            }
-        }
-    }
-    for (auto &f : fds)
-        if (f.fd >= 0) close(f.fd);
-    int status = 0;
-    waitpid(pid, &status, 0);
-    if (WIFEXITED(status)) result.exitcode = WEXITSTATUS(status);
-    else if (WIFSIGNALED(status)) result.exitcode = 128 + WTERMSIG(status);
-    return result;
+    benchrun::runspec r;
+    r.argv = argv;
+    r.dir = dir;
+    r.inputfile = inputfile.empty() ? fs::path("/dev/null") : inputfile;
+    r.bench = at.bench;
+    r.bin = at.bin;
+    r.seconds = timeoutseconds;
+    std::string path = at.bin.string() + ":" + (getenv("PATH") ? getenv("PATH") : "/usr/bin:/bin");
+    r.env.emplace_back("PATH", path);
+    return benchrun::run(r);
 }
 
 std::string describe(const std::vector<std::string> &argv, const outcome &o) {
