@@ -83,6 +83,18 @@ void refusewrite(int64_t address, int32_t n, int32_t b, const char *why) {
               << hexaddress(address) << ": " << why << "\n";
 }
 
+// Loads the table pointer through six core instructions: MOVLW and MOVWF for
+// TBLPTRU, TBLPTRH and TBLPTRL in turn.
+void addpointerload(script &s, int32_t address) {
+    const addressbytes a = splitaddress(address);
+    addcore(s, movlw + a.upper);
+    addcore(s, movwftblptru);
+    addcore(s, movlw + a.high);
+    addcore(s, movwftblptrh);
+    addcore(s, movlw + a.low);
+    addcore(s, movwftblptrl);
+}
+
 }  // namespace
 
 void bulkerase() {
@@ -92,29 +104,14 @@ void bulkerase() {
     script s;
     beginscript(s);
     if (newstyle) {
-        addcore(s, movlw + 0x3C);            // table pointer 0x3C0005
-        addcore(s, movwftblptru);
-        addcore(s, movlw + 0x00);
-        addcore(s, movwftblptrh);
-        addcore(s, movlw + 0x05);
-        addcore(s, movwftblptrl);
+        addpointerload(s, 0x3C0005);
         addword(s, tablewrite, 0x0F0F);      // erase word at 0x3C0005
-        addcore(s, movlw + 0x3C);            // table pointer 0x3C0004
-        addcore(s, movwftblptru);
-        addcore(s, movlw + 0x00);
-        addcore(s, movwftblptrh);
-        addcore(s, movlw + 0x04);
-        addcore(s, movwftblptrl);
+        addpointerload(s, 0x3C0004);
         addword(s, tablewrite, 0x8787);      // erase word at 0x3C0004
         addcore(s, nop);
         addword(s, erasehold, 0x0000);       // data line held low until the erase is done
     } else {
-        addcore(s, movlw + 0x3C);            // table pointer 0x3C0004
-        addcore(s, movwftblptru);
-        addcore(s, movlw + 0x00);
-        addcore(s, movwftblptrh);
-        addcore(s, movlw + 0x04);
-        addcore(s, movwftblptrl);
+        addpointerload(s, 0x3C0004);
         addword(s, tablewrite, 0x0080);      // erase word at 0x3C0004
         addcore(s, nop);
         addword(s, erasehold, 0x0000);       // data line held low until the erase is done
@@ -224,15 +221,9 @@ bool readfits(uint8_t count, int32_t limit) {
 
 bytestring readblock(int32_t address, uint8_t count) {
     if (!readfits(count, maxreadblock)) return {};
-    const addressbytes a = splitaddress(address);
     script s;
     beginscript(s);
-    addcore(s, movlw + a.upper);
-    addcore(s, movwftblptru);
-    addcore(s, movlw + a.high);
-    addcore(s, movwftblptrh);
-    addcore(s, movlw + a.low);
-    addcore(s, movwftblptrl);
+    addpointerload(s, address);
     for (int i = 0; i < count; ++i) addread(s);
     return finishread(s, count);
 }

@@ -27,6 +27,7 @@
 #include <vector>
 
 #include "benchrun.h"
+#include "hexrecord.h"
 #include "runerror.h"
 
 namespace {
@@ -173,20 +174,9 @@ const benchpart parts[] = {
     {"wide4620", "PIC18F4620", 65536, 1, 64, {{0x0040, run(0x71, 64)}, {0xFFE0, run(0x81, 5)}}},
 };
 
+// A record line with its line end.
 std::string hexrecord(uint16_t address, uint8_t type, const std::vector<uint8_t> &data) {
-    std::vector<uint8_t> r{static_cast<uint8_t>(data.size()), static_cast<uint8_t>(address >> 8),
-                           static_cast<uint8_t>(address), type};
-    r.insert(r.end(), data.begin(), data.end());
-    uint8_t sum = 0;
-    for (uint8_t b : r) sum = static_cast<uint8_t>(sum + b);
-    r.push_back(static_cast<uint8_t>(-sum));
-    std::string line = ":";
-    char buf[4];
-    for (uint8_t b : r) {
-        std::snprintf(buf, sizeof buf, "%02X", b);
-        line += buf;
-    }
-    return line + "\r\n";
+    return testhex::record(address, type, data) + "\r\n";
 }
 
 std::string hexfile(const std::vector<std::pair<uint32_t, std::vector<uint8_t>>> &data, bool withconfig) {

@@ -19,6 +19,7 @@
 #include <vector>
 
 #include "benchrun.h"
+#include "hexrecord.h"
 #include "runerror.h"
 
 namespace {
@@ -67,21 +68,7 @@ const std::string menu =
 
 // --- inputs -------------------------------------------------------------------
 
-std::string record(uint16_t address, uint8_t type, const std::vector<uint8_t> &data) {
-    std::vector<uint8_t> r{static_cast<uint8_t>(data.size()), static_cast<uint8_t>(address >> 8),
-                           static_cast<uint8_t>(address), type};
-    r.insert(r.end(), data.begin(), data.end());
-    uint8_t sum = 0;
-    for (uint8_t b : r) sum = static_cast<uint8_t>(sum + b);
-    r.push_back(static_cast<uint8_t>(-sum));
-    std::string line = ":";
-    char buf[4];
-    for (uint8_t b : r) {
-        std::snprintf(buf, sizeof buf, "%02X", b);
-        line += buf;
-    }
-    return line;
-}
+using testhex::record;
 
 const std::string endrecord = ":00000001FF";
 const std::string goodhex = record(0, 0, {1, 2, 3, 4}) + "\r\n" + endrecord + "\r\n";

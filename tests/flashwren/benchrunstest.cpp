@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "devicetable.h"
+#include "hexrecord.h"
 
 namespace {
 
@@ -108,20 +109,9 @@ std::vector<uint8_t> imageof(const std::string &hex, size_t size) {
     return image;
 }
 
+// A record line with its line end.
 std::string hexrecord(uint16_t address, uint8_t type, const std::vector<uint8_t> &data) {
-    std::vector<uint8_t> b{static_cast<uint8_t>(data.size()), static_cast<uint8_t>(address >> 8),
-                           static_cast<uint8_t>(address), type};
-    b.insert(b.end(), data.begin(), data.end());
-    uint8_t sum = 0;
-    for (uint8_t x : b) sum += x;
-    b.push_back(static_cast<uint8_t>(-sum));
-    std::string line = ":";
-    char digits[3];
-    for (uint8_t x : b) {
-        std::snprintf(digits, sizeof digits, "%02X", x);
-        line += digits;
-    }
-    return line + "\r\n";
+    return testhex::record(address, type, data) + "\r\n";
 }
 
 // The "config" line of simbench show: the 14 configuration bytes.

@@ -19,6 +19,8 @@
 #include "globaldata.h"
 #include "hexfileread.h"
 
+#include "hexrecord.h"
+
 namespace hextest {
 
 // A fresh folder, removed with all it holds at the end of the test.
@@ -51,21 +53,7 @@ inline std::string readfile(const std::string &name) {
 
 // One record line (without line end) with its checksum computed:
 // record(0x0010, 0, {1, 2}) is ":020010000102EB".
-inline std::string record(uint16_t address, uint8_t type, const bytestring &data) {
-    bytestring r{static_cast<uint8_t>(data.size()), static_cast<uint8_t>(address >> 8),
-                 static_cast<uint8_t>(address & 0xFF), type};
-    r.insert(r.end(), data.begin(), data.end());
-    uint8_t sum = 0;
-    for (uint8_t b : r) sum = static_cast<uint8_t>(sum + b);
-    r.push_back(static_cast<uint8_t>(0x100 - sum));
-    std::string line = ":";
-    char hex[3];
-    for (uint8_t b : r) {
-        std::snprintf(hex, sizeof hex, "%02X", b);
-        line += hex;
-    }
-    return line;
-}
+using testhex::record;
 
 inline std::string upperaddress(uint16_t upper) {
     return record(0, 4, {static_cast<uint8_t>(upper >> 8), static_cast<uint8_t>(upper & 0xFF)});
